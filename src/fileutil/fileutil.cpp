@@ -36,18 +36,11 @@ ReadResult classifyOpenError(DWORD err) {
 
 }  // namespace
 
-ReadResult readWholeFile(const std::wstring& path, DWORD shareMode, std::string& bytes,
-                         FILETIME* lastWriteTime, DWORD* errorCode) {
+ReadResult readWholeHandle(HANDLE file, std::string& bytes, FILETIME* lastWriteTime,
+                           DWORD* errorCode) {
   bytes.clear();
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    DWORD err = GetLastError();
-    if (errorCode) *errorCode = err;
-    return classifyOpenError(err);
-  }
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size)) {
+  if (!GetFileSizeEx(file, &size)) {
     if (errorCode) *errorCode = GetLastError();
     return ReadResult::Failed;
   }
@@ -60,17 +53,30 @@ ReadResult readWholeFile(const std::wstring& path, DWORD shareMode, std::string&
   while (offset < bytes.size()) {
     DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, kReadChunkBytes));
     DWORD got = 0;
-    if (!ReadFile(file.get(), bytes.data() + offset, want, &got, nullptr) || got == 0) {
+    if (!ReadFile(file, bytes.data() + offset, want, &got, nullptr) || got == 0) {
       // A file that shrank after the size query ends here: the content is not whole.
       DWORD err = got == 0 ? ERROR_HANDLE_EOF : GetLastError();
-      if (lastWriteTime) GetFileTime(file.get(), nullptr, nullptr, lastWriteTime);
+      if (lastWriteTime) GetFileTime(file, nullptr, nullptr, lastWriteTime);
       if (errorCode) *errorCode = err;
       return ReadResult::Failed;
     }
     offset += got;
   }
-  if (lastWriteTime) GetFileTime(file.get(), nullptr, nullptr, lastWriteTime);
+  if (lastWriteTime) GetFileTime(file, nullptr, nullptr, lastWriteTime);
   return ReadResult::Ok;
+}
+
+ReadResult readWholeFile(const std::wstring& path, DWORD shareMode, std::string& bytes,
+                         FILETIME* lastWriteTime, DWORD* errorCode) {
+  bytes.clear();
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, shareMode, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    DWORD err = GetLastError();
+    if (errorCode) *errorCode = err;
+    return classifyOpenError(err);
+  }
+  return readWholeHandle(file.get(), bytes, lastWriteTime, errorCode);
 }
 
 std::string sha256Hex(std::string_view data) {

@@ -23,6 +23,14 @@ constexpr DWORD kReadChunkBytes = 1048576;    // one ReadFile call's worth
                                        std::string& bytes, FILETIME* lastWriteTime = nullptr,
                                        DWORD* errorCode = nullptr);
 
+// Reads the whole file behind an open handle (opened with GENERIC_READ, positioned at its
+// start) into bytes, the size fixed by one size query. Ok, or Failed for a failed size query,
+// a file over 64 MiB, a failed or short read; lastWriteTime and errorCode as for readWholeFile.
+// The handle stays open and owned by the caller.
+[[nodiscard]] ReadResult readWholeHandle(HANDLE file, std::string& bytes,
+                                         FILETIME* lastWriteTime = nullptr,
+                                         DWORD* errorCode = nullptr);
+
 // SHA-256 of data through CNG as 64 lowercase hex characters; 64 "0" when CNG is unusable.
 std::string sha256Hex(std::string_view data);
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace riz {
 
@@ -29,6 +30,10 @@ std::string getAccessToken(TokenClient& client, bool forceRefresh);
 // One token request with these credentials: 0 token issued, 2 status 400-499, 3 otherwise.
 int verifyClientSecret(const std::wstring& tokenUrl, const std::string& clientId,
                        const std::string& clientSecret);
+
+// The expiry of a token issued at now with this lifetime: now itself for a lifetime of 0 or
+// less, saturating at the largest value instead of overflowing.
+uint64_t tokenExpiryMs(uint64_t now, int64_t expiresInSeconds);
 
 // Percent-encodes every byte except A-Z a-z 0-9 - . _ ~ (upper-case hex, space as %20).
 std::string formUrlEncode(std::string_view bytes);

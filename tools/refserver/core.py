@@ -15,6 +15,8 @@ import time
 import urllib.parse
 from dataclasses import dataclass, field
 
+from . import befund
+
 TOKEN_PATH = "/realms/brevant/protocol/openid-connect/token"
 
 
@@ -60,6 +62,7 @@ class RefServer:
         self.tokens = set()
         self.lock = threading.Lock()
         self.routes = {TOKEN_PATH: token_endpoint, "/token": token_endpoint}
+        self.routes["/api/befund"] = befund.befund_endpoint
         self.httpd = None
         self.thread = None
         self.arrived = threading.Condition(self.lock)

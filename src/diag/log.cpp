@@ -1,5 +1,6 @@
 #include "diag/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,7 +17,7 @@ struct LogState {
   std::wstring path;
   bool consoleEcho = false;
   CRITICAL_SECTION lock;
-  bool lockReady = false;
+  std::atomic<bool> lockReady{false};  // read without the lock by logLine
 };
 LogState logState;
 INIT_ONCE logLockOnce = INIT_ONCE_STATIC_INIT;

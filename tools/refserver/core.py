@@ -74,12 +74,15 @@ class RefServer:
         class Handler(RequestHandler):
             refserver = server
 
-        self.httpd = http.server.ThreadingHTTPServer((host, port), Handler)
+        self.httpd = _QuietServer((host, port), Handler)
         self.httpd.daemon_threads = True
         if self.certfile:
             ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             ctx.load_cert_chain(self.certfile, self.keyfile)
-            self.httpd.socket = ctx.wrap_socket(self.httpd.socket, server_side=True)
+            # The handshake runs in the connection's own thread (Handler.setup): done in accept(),
+            # one client that stalls or aborts it would hold up every other connection.
+            self.httpd.socket = ctx.wrap_socket(self.httpd.socket, server_side=True,
+                                                do_handshake_on_connect=False)
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
         return self
@@ -114,14 +117,16 @@ class RefServer:
         return self.url + TOKEN_PATH
 
     # -- scripting and inspection -----------------------------------------------------------
-    def script(self, path, status=200, body=b"", delay=0.0, drop=False, content_type="application/json"):
-        """Queues one answer for the next request to path (before the endpoint's own logic)."""
+    def script(self, path, status=200, body=b"", delay=0.0, drop=False, content_type="application/json",
+               headers=None):
+        """Queues one answer for the next request to path (before the endpoint's own logic).
+        headers: extra [(name, value)], e.g. [("Location", url)] for a redirect."""
         if isinstance(body, (dict, list)):
             body = json.dumps(body).encode()
         elif isinstance(body, str):
             body = body.encode()
         with self.lock:
-            self.scripted[path].append(Reply(status, body, content_type, delay, drop))
+            self.scripted[path].append(Reply(status, body, content_type, delay, drop, list(headers or [])))
 
     def requests_to(self, path):
         with self.lock:
@@ -174,12 +179,28 @@ class RefServer:
         return route(self, request)
 
 
+class _QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        # A client that aborts the TLS handshake (an untrusted certificate) or the connection
+        # is part of the tests, not a server fault worth a traceback.
+        import sys
+        if isinstance(sys.exc_info()[1], OSError):
+            return
+        super().handle_error(request, client_address)
+
+
 class RequestHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     refserver = None
 
     def log_message(self, *args):
         pass
+
+    def setup(self):
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.settimeout(30)
+            self.request.do_handshake()
+        super().setup()
 
     def _serve(self):
         length = int(self.headers.get("Content-Length") or 0)

@@ -1,10 +1,13 @@
 """Helpers for the server-access tests: secret files, throwaway PKI, and third-party servers
 (nginx as TLS front, tinyproxy as forward proxy, a Django OAuth Toolkit token endpoint), all
 started on loopback ephemeral ports with their files in the test's tmp directory."""
+import os
 import socket
 import subprocess
 import time
 from pathlib import Path
+
+BUILD = Path(__file__).resolve().parents[2] / os.environ.get("BUILD_DIR", "build")
 
 
 def secret_file(product, secret, name="secret.txt"):
@@ -49,3 +52,34 @@ def stop_process(proc):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
+
+
+class Pki:
+    """A throwaway CA and a server certificate for localhost and 127.0.0.1, made with openssl."""
+
+    def __init__(self, directory: Path, name="ca"):
+        self.dir = Path(directory)
+        self.dir.mkdir(parents=True, exist_ok=True)
+        d = self.dir
+        self.ca_key, self.ca_pem, self.ca_der = d / f"{name}.key", d / f"{name}.pem", d / f"{name}.der"
+        self.key, self.cert = d / f"{name}-server.key", d / f"{name}-server.pem"
+        run = lambda *a: subprocess.run(["openssl", *map(str, a)], check=True, capture_output=True)
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+            f"/CN=Talvenor Test CA {name} {time.time_ns()}", "-keyout", self.ca_key, "-out", self.ca_pem,
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        run("x509", "-in", self.ca_pem, "-outform", "DER", "-out", self.ca_der)
+        csr = d / f"{name}-server.csr"
+        run("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", self.key, "-out", csr)
+        ext = d / f"{name}-server.ext"
+        # Wine 8's name check compares dNSName entries only, so 127.0.0.1 is there as a name too.
+        ext.write_text("subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:127.0.0.1\nextendedKeyUsage=serverAuth\n"
+                       "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n")
+        run("x509", "-req", "-in", csr, "-CA", self.ca_pem, "-CAkey", self.ca_key, "-CAcreateserial",
+            "-days", "2", "-extfile", ext, "-out", self.cert)
+
+
+def trust_root(product, pki, add=True):
+    """Adds (or removes) the CA in the e2e prefix's machine ROOT store, never the host's."""
+    tool = BUILD / "trustroot.exe"
+    r = product.wine.run(tool, "add" if add else "remove", product.unix_to_wine(pki.ca_der))
+    assert r.rc == 0, r

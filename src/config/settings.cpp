@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "config/text.h"
+#include "fileutil/unique.h"
 
 namespace riz {
 
@@ -14,6 +15,17 @@ const wchar_t* const kDefaultTokenUrl =
 
 namespace {
 constexpr DWORD kIniValueChars = 2048;  // longer values arrive cut to 2047 characters
+
+// The profile reader gives the defaults without a word when the file exists but cannot be
+// opened (held without sharing by an editor or a backup tool, or a directory of that name).
+// An open with the reader's sharing tells that case apart from a file that is simply absent.
+unsigned long probeIniFile(const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) return 0;
+  const DWORD err = GetLastError();
+  return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : err;
+}
 
 void trimTrailing(std::wstring& s, const wchar_t* chars) {
   while (!s.empty() && wcschr(chars, s.back()) != nullptr) s.pop_back();
@@ -32,9 +44,9 @@ std::wstring expandEnvironment(const std::wstring& text) {
 
 std::wstring readIniString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue) {
   wchar_t buffer[kIniValueChars] = {};
-  DWORD n = GetPrivateProfileStringW(section, key, defaultValue, buffer, kIniValueChars,
-                                     settings.iniPath.c_str());
-  return expandEnvironment(std::wstring(buffer, n));
+  GetPrivateProfileStringW(section, key, defaultValue, buffer, kIniValueChars,
+                           settings.iniPath.c_str());
+  return expandEnvironment(buffer);  // the text up to its terminator
 }
 
 int32_t readIniInt(const wchar_t* section, const wchar_t* key, int32_t defaultValue) {
@@ -65,6 +77,7 @@ std::vector<std::wstring> splitExtensions(const std::wstring& value) {
 void loadSettings() {
   Settings& s = settings;
   s.iniPath = expandEnvironment(L"%ProgramData%\\Talvenor-Dev\\service.ini");
+  s.iniOpenError = probeIniFile(s.iniPath);
   s.serverUrl = readIniString(L"server", L"url", kDefaultServerUrl);
   trimTrailing(s.serverUrl, L"/");
   s.tokenUrl = readIniString(L"server", L"token_url", kDefaultTokenUrl);

@@ -22,6 +22,9 @@ struct Settings {
   std::wstring rejectedDir;
   std::wstring ledgerPath;
   std::string hostName;  // UTF-8 of %COMPUTERNAME%
+  // Why a service.ini that exists could not be opened for reading (0: read, or absent).
+  // The values above are then the defaults; --check and the log say so.
+  unsigned long iniOpenError = 0;
 };
 
 // The one record of the process. Written by loadSettings (and by tests), read-only after.

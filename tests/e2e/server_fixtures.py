@@ -83,3 +83,58 @@ def trust_root(product, pki, add=True):
     tool = BUILD / "trustroot.exe"
     r = product.wine.run(tool, "add" if add else "remove", product.unix_to_wine(pki.ca_der))
     assert r.rc == 0, r
+
+
+class Nginx:
+    """Debian's nginx as a TLS front of an upstream on loopback: non-daemon, its own files."""
+
+    def __init__(self, directory: Path, pki, upstream_port, protocols="TLSv1.2 TLSv1.3"):
+        self.dir = Path(directory)
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.port = free_port()
+        self.access_log = self.dir / "access.log"
+        d = self.dir
+        conf = d / "nginx.conf"
+        conf.write_text(f"""
+daemon off;
+master_process off;
+worker_processes 1;
+pid {d}/nginx.pid;
+error_log {d}/error.log info;
+events {{ worker_connections 64; }}
+http {{
+    client_body_temp_path {d}/body;
+    proxy_temp_path {d}/proxy;
+    fastcgi_temp_path {d}/fastcgi;
+    uwsgi_temp_path {d}/uwsgi;
+    scgi_temp_path {d}/scgi;
+    log_format tls '$request $status $ssl_protocol';
+    access_log {self.access_log} tls;
+    server {{
+        listen 127.0.0.1:{self.port} ssl;
+        ssl_certificate {pki.cert};
+        ssl_certificate_key {pki.key};
+        ssl_protocols {protocols};
+        location / {{
+            proxy_pass http://127.0.0.1:{upstream_port};
+            proxy_http_version 1.1;
+            proxy_set_header Host $http_host;
+        }}
+    }}
+}}
+""")
+        self.proc = subprocess.Popen(["nginx", "-e", str(d / "error.log"), "-p", str(d), "-c", str(conf)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_port(self.port, proc=self.proc)
+
+    def url(self, host="localhost"):
+        return f"https://{host}:{self.port}"
+
+    def log(self):
+        try:
+            return self.access_log.read_text()
+        except FileNotFoundError:
+            return ""
+
+    def stop(self):
+        stop_process(self.proc)

@@ -3,7 +3,7 @@ import pytest
 
 from refserver import RefServer
 from refserver.core import TOKEN_PATH
-from server_fixtures import Pki, trust_root, verify
+from server_fixtures import Nginx, Pki, trust_root, verify
 
 CLIENT, SECRET = "praxis-test", "s3cret"
 
@@ -37,3 +37,24 @@ def test_https_untrusted_ca_gets_no_answer(product, pki):
         r = product.run("--check")
         assert r.rc == 0 and r.stdout.endswith(b"Token:         FEHLER\n"), r
         assert server.requests == []
+
+
+WINE8_NO_TLS13 = pytest.mark.xfail(
+    reason="Wine 8's winhttp accepts WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 but hands schannel only TLS 1.2",
+    strict=False)
+
+
+@pytest.mark.parametrize("offered", ["TLSv1.2", "TLSv1.2 TLSv1.3",
+                                     pytest.param("TLSv1.3", marks=WINE8_NO_TLS13)])
+def test_nginx_terminates_tls_in_front_of_the_reference_server(product, trusted, refserver, tmp_path, offered):
+    front = Nginx(tmp_path / "nginx", trusted, refserver.port, protocols=offered)
+    try:
+        r = verify(product, front.url() + TOKEN_PATH, "praxis-test", "s3cret")
+        assert r.rc == 0, (r, front.log())
+        [line] = front.log().splitlines()
+        assert line.startswith(f"POST {TOKEN_PATH} HTTP/1.1 200 ")
+        assert line.rsplit(" ", 1)[1] in offered.split()
+        [req] = refserver.requests_to(TOKEN_PATH)
+        assert req.body == b"grant_type=client_credentials&client_id=praxis-test&client_secret=s3cret"
+    finally:
+        front.stop()

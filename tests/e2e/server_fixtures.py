@@ -138,3 +138,54 @@ http {{
 
     def stop(self):
         stop_process(self.proc)
+
+
+class TinyProxy:
+    """Debian's tinyproxy as a forward proxy on loopback; its log is its standard error."""
+
+    def __init__(self, directory: Path):
+        self.dir = Path(directory)
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.port = free_port()
+        conf = self.dir / "tinyproxy.conf"
+        conf.write_text(f"Port {self.port}\nListen 127.0.0.1\nTimeout 30\nLogLevel Connect\n"
+                        "MaxClients 10\nAllow 127.0.0.1\n")
+        self.logfile = self.dir / "tinyproxy.log"
+        with self.logfile.open("wb") as log:
+            self.proc = subprocess.Popen(["tinyproxy", "-d", "-c", str(conf)], stdout=log, stderr=log)
+        wait_port(self.port, proc=self.proc)
+
+    def log(self):
+        return self.logfile.read_text(errors="replace")
+
+    def requests(self):
+        """The request lines the proxy received ("POST http://... HTTP/1.1")."""
+        marker = "Request (file descriptor"
+        return [line.split("): ", 1)[1] for line in self.log().splitlines() if marker in line]
+
+    def stop(self):
+        stop_process(self.proc)
+
+
+INTERNET_CONNECTIONS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+
+
+def connection_settings(proxy, bypass):
+    """The binary DefaultConnectionSettings value that names a proxy and a bypass list: a header
+    (version 0x46, a counter, flags direct|proxy), then length-prefixed proxy, bypass and
+    auto-configuration URL, then the unused remainder."""
+    import struct
+    p, b = proxy.encode("ascii"), bypass.encode("ascii")
+    return (struct.pack("<III", 0x46, 1, 0x3) + struct.pack("<I", len(p)) + p +
+            struct.pack("<I", len(b)) + b + struct.pack("<I", 0) + bytes(32))
+
+
+def set_user_proxy(wine, proxy, bypass=""):
+    """Names a proxy in the user's Internet settings of the prefix (what WinHTTP reads for the user)."""
+    r = wine.run("reg", "add", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+                 "/d", connection_settings(proxy, bypass).hex(), "/f")
+    assert r.rc == 0, r
+
+
+def clear_user_proxy(wine):
+    wine.run("reg", "delete", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/f")

@@ -189,3 +189,57 @@ def set_user_proxy(wine, proxy, bypass=""):
 
 def clear_user_proxy(wine):
     wine.run("reg", "delete", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/f")
+
+
+class DjangoOAuth:
+    """A real OAuth2 token endpoint: Debian's django-oauth-toolkit in a minimal Django project
+    generated into directory, sqlite, one confidential client with the client-credentials grant
+    (credentials taken from the form body, client_secret_post)."""
+
+    def __init__(self, directory: Path, client_id, client_secret):
+        import sys
+        self.dir = Path(directory)
+        self.dir.mkdir(parents=True, exist_ok=True)
+        d = self.dir
+        (d / "settings.py").write_text(f"""
+SECRET_KEY = "talvenor-test-only"
+DEBUG = False
+ALLOWED_HOSTS = ["127.0.0.1", "localhost"]
+INSTALLED_APPS = ["django.contrib.auth", "django.contrib.contenttypes", "oauth2_provider"]
+MIDDLEWARE = []
+ROOT_URLCONF = "urls"
+DATABASES = {{"default": {{"ENGINE": "django.db.backends.sqlite3", "NAME": {str(d / 'db.sqlite3')!r}}}}}
+USE_TZ = True
+DEFAULT_AUTO_FIELD = "django.db.models.AutoField"
+OAUTH2_PROVIDER = {{"ACCESS_TOKEN_EXPIRE_SECONDS": 300}}
+""")
+        (d / "urls.py").write_text('from django.urls import include, path\n'
+                                   'urlpatterns = [path("o/", include("oauth2_provider.urls", '
+                                   'namespace="oauth2_provider"))]\n')
+        (d / "setup_client.py").write_text(f"""
+import django
+django.setup()
+from oauth2_provider.models import Application
+Application.objects.create(name="praxis", client_id={client_id!r}, client_secret={client_secret!r},
+                           client_type=Application.CLIENT_CONFIDENTIAL,
+                           authorization_grant_type=Application.GRANT_CLIENT_CREDENTIALS)
+""")
+        env = dict(os.environ, DJANGO_SETTINGS_MODULE="settings", PYTHONPATH=str(d))
+        py = "/usr/bin/python3"
+        subprocess.run([py, "-m", "django", "migrate", "-v", "0"], cwd=d, env=env, check=True,
+                       capture_output=True, timeout=120)
+        subprocess.run([py, "setup_client.py"], cwd=d, env=env, check=True, capture_output=True, timeout=60)
+        self.port = free_port()
+        self.logfile = d / "server.log"
+        with self.logfile.open("wb") as log:
+            self.proc = subprocess.Popen([py, "-m", "django", "runserver", "--noreload",
+                                          f"127.0.0.1:{self.port}"], cwd=d, env=env, stdout=log,
+                                         stderr=subprocess.STDOUT)
+        wait_port(self.port, timeout=60, proc=self.proc)
+        self.token_url = f"http://127.0.0.1:{self.port}/o/token/"
+
+    def log(self):
+        return self.logfile.read_text(errors="replace")
+
+    def stop(self):
+        stop_process(self.proc)

@@ -105,8 +105,10 @@ void runEngine() {
     if (woke == WaitOutcome::Stop) break;
     if (woke == WaitOutcome::Notified) {
       takeNotifications(watch, schedule);
-    } else if (waitFailureLogged && watchIsOpen(watch) && HasOverlappedIoCompleted(&watch.overlapped)) {
-      // Without a working wait the watch's completion is picked up here instead.
+    } else if (watchIsOpen(watch) && watch.readPending &&
+               HasOverlappedIoCompleted(&watch.overlapped)) {
+      // A completion that the wait did not report (a failing wait, or no usable event) is
+      // picked up here, so that the watch does not go deaf.
       takeNotifications(watch, schedule);
     }
   }

@@ -1,10 +1,10 @@
-// Test helper: holds a file open for writing (sharing only reading) for a while, as a writer
-// that has not finished would. Usage: holdopen <path> <milliseconds>. Prints "held" once the
-// handle is open; exit code 0, or 1 when the file cannot be opened.
+// Test helper: holds a file open for writing (sharing only reading), as a writer that has
+// not finished would. Usage: holdopen <path> <release-path>. Prints "held" once the handle is
+// open and lets go as soon as <release-path> exists (after 60 s at the latest). Exit code 0,
+// or 1 when the file cannot be opened.
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
@@ -16,7 +16,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::printf("held\n");
   std::fflush(stdout);
-  Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+  for (int i = 0; i < 1200 && GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
   CloseHandle(file);
   return 0;
 }

@@ -116,6 +116,30 @@ TEST_F(WatchTest, FailedCompletionLosesTheWatchAndSchedulesAReopen) {
   ASSERT_TRUE(openWatch(watch_)) << "the same buffer and event serve the next watch";
 }
 
+// More changes than the buffer holds are lost. Whether the platform reports that as a
+// 0-byte completion or as a failed one (ERROR_NOTIFY_ENUM_DIR), a full scan follows: at once,
+// or with the reopen of the lost watch.
+TEST_F(WatchTest, OverflowLeadsToAFullScan) {
+  ASSERT_TRUE(openWatch(watch_));
+  ASSERT_TRUE(test::writeFile(importPath(L"first.bef"), "1"));
+  takeWhenSignalled();
+  for (int i = 0; i < 600; ++i) {
+    ASSERT_TRUE(test::writeFile(importPath(std::wstring(100, L'n') + std::to_wstring(i) + L".txt"), ""));
+  }
+  schedule_.scanDueMs = UINT64_MAX;
+  const uint64_t before = nowMs();
+  for (int i = 0; i < 20 && watchIsOpen(watch_) && schedule_.scanDueMs == UINT64_MAX; ++i) {
+    takeWhenSignalled();
+  }
+  if (watchIsOpen(watch_)) {
+    EXPECT_GE(schedule_.scanDueMs, before);
+    EXPECT_LE(schedule_.scanDueMs, nowMs());
+  } else {
+    EXPECT_NE(logText().find("watch lost err=1022, reopening\r\n"), std::string::npos) << logText();
+    EXPECT_GE(schedule_.watchReopenDueMs, before + 5000);
+  }
+}
+
 TEST_F(WatchTest, CloseCancelsTheOutstandingRead) {
   ASSERT_TRUE(openWatch(watch_));
   closeWatch(watch_);

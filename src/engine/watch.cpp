@@ -69,6 +69,13 @@ void takeNotifications(Watch& watch, Schedule& schedule) {
     // Only a read that is still under way keeps its claim on the buffer.
     if (err != ERROR_IO_INCOMPLETE) watch.readPending = false;
     ResetEvent(watch.event.get());
+    // More changes than the buffer holds: the names are lost but the handle is fine, so a
+    // full scan makes up for them and the watch stays open.
+    if (err == ERROR_NOTIFY_ENUM_DIR) {
+      noteChangesLost(schedule, nowMs());
+      if (issueRead(watch)) return;
+      err = GetLastError();
+    }
   } else {
     watch.readPending = false;
     if (bytes == 0) noteChangesLost(schedule, nowMs());  // the buffer overflowed

@@ -191,6 +191,7 @@ class _QuietServer(http.server.ThreadingHTTPServer):
 
 class RequestHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True  # headers and body go out at once, no delayed-ACK stall
     refserver = None
 
     def log_message(self, *args):

@@ -76,10 +76,16 @@ int runCheck() {
   consolePrint("PDF löschen:   %s\n",
                settings.deletePdf ? "ja, sobald der Server sie bestätigt hat" : "nein");
   const bool importExists = GetFileAttributesW(settings.importDir.c_str()) != INVALID_FILE_ATTRIBUTES;
+  consolePrint("Konfiguration: %s\n", toUtf8(settings.iniPath).c_str());
+  if (settings.iniOpenError != 0) {
+    // Otherwise the defaults below would pass for the configured values.
+    consolePrint("Warnung:       service.ini nicht lesbar (Fehler %lu), Standardwerte gelten\n",
+                 settings.iniOpenError);
+  }
   consolePrint(
-      "Konfiguration: %s\nServer:        %s\nClient:        %s\nImport:        %s (%s)\n"
+      "Server:        %s\nClient:        %s\nImport:        %s (%s)\n"
       "Endungen:      %s\nStatus:        %s\nSecret:        %s\n",
-      toUtf8(settings.iniPath).c_str(), toUtf8(settings.serverUrl).c_str(),
+      toUtf8(settings.serverUrl).c_str(),
       settings.clientId.c_str(), toUtf8(settings.importDir).c_str(),
       importExists ? "vorhanden" : "fehlt", toUtf8(joined).c_str(),
       toUtf8(settings.stateDir).c_str(), haveSecret ? "vorhanden" : "FEHLT");
@@ -102,6 +108,7 @@ int runConsole() {
   SetConsoleCtrlHandler(consoleControlHandler, TRUE);
   consolePrint("Läuft im Vordergrund, Protokoll: %s\\service.log. Strg+C beendet.\n",
                toUtf8(settings.stateDir).c_str());
+  logIniOpenError();
   runEngine();
   return 0;
 }

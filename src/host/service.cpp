@@ -33,6 +33,12 @@ DWORD WINAPI serviceControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
 
 }  // namespace
 
+void logIniOpenError() {
+  if (settings.iniOpenError != 0) {
+    logLine("service.ini unreadable err=%lu, using defaults", settings.iniOpenError);
+  }
+}
+
 void WINAPI serviceMain(DWORD, LPWSTR*) {
   statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, serviceControlHandler, nullptr);
   if (statusHandle == nullptr) return;
@@ -43,6 +49,7 @@ void WINAPI serviceMain(DWORD, LPWSTR*) {
     return;
   }
   initLog(settings.stateDir + L"\\service.log", false);
+  logIniOpenError();
   createStopEvent();
   reportStatus(SERVICE_RUNNING, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, NO_ERROR, 0);
   runEngine();

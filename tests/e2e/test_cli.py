@@ -6,8 +6,9 @@ made.
 """
 import re
 import subprocess
+import time
 
-import pytest
+from engine_helpers import HOLDOPEN
 
 UNKNOWN = b"Unbekannte Option.\n"
 SECRET_STORED = b"Secret gespeichert (HKLM, DPAPI).\n"
@@ -177,3 +178,27 @@ def test_no_arguments_prints_the_usage_when_the_dispatcher_fails(product):
     # (Wine gives up after about ten seconds).
     r = product.run(timeout=120)
     assert (r.rc, r.stdout) == (1, USAGE)
+
+
+def test_service_ini_held_by_a_writer_that_shares_reading_is_read(product):
+    # An editor or a deployment tool with the file open for writing, reading allowed: the
+    # configuration is read as usual, and there is no warning.
+    product.write_ini({"import": {"dir": "C:\\Import", "extensions": "hl7"}})
+    out, release = product.tmp / "holdopen.out", product.tmp / "release"
+    with open(out, "wb") as fh:
+        holder = product.wine.popen(HOLDOPEN, product.wine.winpath(product.ini),
+                                    product.unix_to_wine(release), stdout=fh,
+                                    stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 30
+        while b"held" not in out.read_bytes():
+            assert time.time() < deadline and holder.poll() is None, out.read_bytes()
+            time.sleep(0.05)
+        r = product.run("--check")
+    finally:
+        release.write_bytes(b"")
+        holder.wait(timeout=30)
+    lines = r.stdout.decode("utf-8").splitlines()
+    assert "Import:        C:\\Import (vorhanden)" in lines
+    assert "Endungen:      .hl7" in lines
+    assert not any(line.startswith("Warnung:") for line in lines)

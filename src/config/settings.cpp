@@ -42,7 +42,8 @@ std::wstring expandEnvironment(const std::wstring& text) {
   return out;
 }
 
-std::wstring readIniString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue) {
+std::wstring readIniString(const wchar_t* section, const wchar_t* key,
+                           const wchar_t* defaultValue) {
   wchar_t buffer[kIniValueChars] = {};
   GetPrivateProfileStringW(section, key, defaultValue, buffer, kIniValueChars,
                            settings.iniPath.c_str());

@@ -7,11 +7,11 @@
 namespace riz {
 
 struct Settings {
-  std::wstring iniPath;    // %ProgramData%\Talvenor-Dev\service.ini, expanded
-  std::wstring serverUrl;  // findings server base URL, no trailing "/"
-  std::wstring tokenUrl;   // OAuth2 token endpoint
-  std::string clientId;    // UTF-8
-  std::wstring importDir;  // watched directory, no trailing "\" or "/"
+  std::wstring iniPath;                  // %ProgramData%\Talvenor-Dev\service.ini, expanded
+  std::wstring serverUrl;                // findings server base URL, no trailing "/"
+  std::wstring tokenUrl;                 // OAuth2 token endpoint
+  std::string clientId;                  // UTF-8
+  std::wstring importDir;                // watched directory, no trailing "\" or "/"
   std::vector<std::wstring> extensions;  // each begins with "."
   int32_t stableMs = 2000;
   int32_t scanSeconds = 60;

@@ -46,8 +46,8 @@ bool storeSecret(const std::wstring& name, const std::string& secret) {
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  return RegSetValueExW(key.get(), L"ClientSecret", 0, REG_BINARY, output.pbData,
-                        output.cbData) == ERROR_SUCCESS;
+  return RegSetValueExW(key.get(), L"ClientSecret", 0, REG_BINARY, output.pbData, output.cbData) ==
+         ERROR_SUCCESS;
 }
 
 bool loadSecret(const std::wstring& name, std::string& secret) {

@@ -43,7 +43,8 @@ class Unique {
   Handle h_ = Traits::invalid();
 };
 
-struct KernelHandleTraits {  // CreateFileW, CreateEventW: both NULL and INVALID_HANDLE_VALUE are "none"
+// CreateFileW, CreateEventW: both NULL and INVALID_HANDLE_VALUE are "none".
+struct KernelHandleTraits {
   using Handle = HANDLE;
   static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static bool isValid(Handle h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }

@@ -75,7 +75,8 @@ int runCheck() {
   }
   consolePrint("PDF löschen:   %s\n",
                settings.deletePdf ? "ja, sobald der Server sie bestätigt hat" : "nein");
-  const bool importExists = GetFileAttributesW(settings.importDir.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool importExists =
+      GetFileAttributesW(settings.importDir.c_str()) != INVALID_FILE_ATTRIBUTES;
   consolePrint("Konfiguration: %s\n", toUtf8(settings.iniPath).c_str());
   if (settings.iniOpenError != 0) {
     // Otherwise the defaults below would pass for the configured values.
@@ -85,10 +86,10 @@ int runCheck() {
   consolePrint(
       "Server:        %s\nClient:        %s\nImport:        %s (%s)\n"
       "Endungen:      %s\nStatus:        %s\nSecret:        %s\n",
-      toUtf8(settings.serverUrl).c_str(),
-      settings.clientId.c_str(), toUtf8(settings.importDir).c_str(),
-      importExists ? "vorhanden" : "fehlt", toUtf8(joined).c_str(),
-      toUtf8(settings.stateDir).c_str(), haveSecret ? "vorhanden" : "FEHLT");
+      toUtf8(settings.serverUrl).c_str(), settings.clientId.c_str(),
+      toUtf8(settings.importDir).c_str(), importExists ? "vorhanden" : "fehlt",
+      toUtf8(joined).c_str(), toUtf8(settings.stateDir).c_str(),
+      haveSecret ? "vorhanden" : "FEHLT");
   if (haveSecret) {
     TokenClient client(settings.tokenUrl, settings.clientId, secret);
     wipeBytes(secret);

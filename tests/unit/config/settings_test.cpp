@@ -68,10 +68,11 @@ TEST_F(SettingsFixture, NoFileGivesEveryDefault) {
 }
 
 TEST_F(SettingsFixture, EveryKeyIsReadFromItsSection) {
-  load(L"[server]\r\nurl=https://findings.example:8443/api/\r\n"
-       L"token_url=http://127.0.0.1:9/token/\r\nclient_id=praxis-\u00C4rzte\r\n"
-       L"[import]\r\ndir=D:\\Befunde\\\r\nextensions=.hl7\r\nstable_ms=0\r\nscan_seconds=11\r\n"
-       L"delete_pdf=2\r\n[outbox]\r\npoll_seconds=45\r\n");
+  load(
+      L"[server]\r\nurl=https://findings.example:8443/api/\r\n"
+      L"token_url=http://127.0.0.1:9/token/\r\nclient_id=praxis-\u00C4rzte\r\n"
+      L"[import]\r\ndir=D:\\Befunde\\\r\nextensions=.hl7\r\nstable_ms=0\r\nscan_seconds=11\r\n"
+      L"delete_pdf=2\r\n[outbox]\r\npoll_seconds=45\r\n");
   const Settings& s = settings;
   EXPECT_EQ(s.serverUrl, L"https://findings.example:8443/api");
   EXPECT_EQ(s.tokenUrl, L"http://127.0.0.1:9/token/") << "token_url keeps its slash";
@@ -117,7 +118,7 @@ TEST_F(SettingsFixture, IntegerClamps) {
     int32_t pollSeconds;
   };
   const Case cases[] = {
-      {L"0", 10, 0},  {L"5", 10, 10}, {L"3", 10, 10},  {L"9", 10, 10},   {L"10", 10, 10},
+      {L"0", 10, 0},   {L"5", 10, 10}, {L"3", 10, 10},  {L"9", 10, 10},     {L"10", 10, 10},
       {L"45", 45, 45}, {L"-7", 10, 0}, {L"abc", 10, 0}, {L"600", 600, 600},
   };
   for (const Case& c : cases) {

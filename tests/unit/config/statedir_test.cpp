@@ -24,9 +24,8 @@ std::wstring daclSddl(const std::wstring& path) {
     return L"";
   }
   LPWSTR text = nullptr;
-  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer.data(), SDDL_REVISION_1,
-                                                            DACL_SECURITY_INFORMATION, &text,
-                                                            nullptr)) {
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          buffer.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
     return L"";
   }
   UniqueLocal owner(text);
@@ -95,7 +94,8 @@ TEST_F(StateDirFixture, FreshMachineGetsAllDirectoriesWithTheProtectedDacl) {
   }
   // The product folder keeps the default security inherited from %ProgramData%, which lets
   // everyone read.
-  EXPECT_NE(daclSddl(productDir).find(L";;;WD)"), std::wstring::npos) << toUtf8(daclSddl(productDir));
+  EXPECT_NE(daclSddl(productDir).find(L";;;WD)"), std::wstring::npos)
+      << toUtf8(daclSddl(productDir));
 }
 
 TEST_F(StateDirFixture, ExtraEntryOnTheSpoolIsGoneAtTheNextPrepare) {

@@ -14,7 +14,9 @@ TEST(Utf8, RoundTripsAndReplacesMalformedInput) {
   const Case cases[] = {
       {"empty", L"", ""},
       {"ascii", L"C:\\Import", "C:\\Import"},
-      {"umlauts", L"L\u00E4uft \u00DCberweisung \u00DF", "L\xC3\xA4uft \xC3\x9C" "berweisung \xC3\x9F"},
+      {"umlauts", L"L\u00E4uft \u00DCberweisung \u00DF",
+       "L\xC3\xA4uft \xC3\x9C"
+       "berweisung \xC3\x9F"},
       {"euro sign", L"\u20AC", "\xE2\x82\xAC"},
       {"surrogate pair", L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
       {"embedded zero", std::wstring(L"a\0b", 3), std::string("a\0b", 3)},

@@ -28,10 +28,10 @@ struct SecretFixture : ::testing::Test {
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, secretKeyPath(kName).c_str(), 0, nullptr, 0,
                               KEY_WOW64_64KEY | KEY_SET_VALUE, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key.get(), L"ClientSecret", 0, type,
-                             reinterpret_cast<const BYTE*>(data.data()),
-                             static_cast<DWORD>(data.size())),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key.get(), L"ClientSecret", 0, type,
+                       reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size())),
+        ERROR_SUCCESS);
   }
   // A machine-scope DPAPI blob of plain made with the given entropy.
   static std::string protect(const std::string& plain, std::string entropy) {
@@ -136,12 +136,23 @@ TEST(ReadSecretFile, DropsWhiteSpaceAndKeepsEverythingElse) {
   const Case cases[] = {
       {"CR LF at the end", "s3cret\r\n", true, "s3cret"},
       {"blanks inside and around", "  s3 cr\tet \r\n\r\n", true, "s3cret"},
-      {"every white-space byte", "\x09" "a\x0A" "b\x0B" "c\x0C" "d\x0D" "e\x20", true, "abcde"},
+      {"every white-space byte",
+       "\x09"
+       "a\x0A"
+       "b\x0B"
+       "c\x0C"
+       "d\x0D"
+       "e\x20",
+       true, "abcde"},
       {"UTF-8 byte-order mark stays", "\xEF\xBB\xBFs3cret\n", true, "\xEF\xBB\xBFs3cret"},
       {"UTF-16 keeps its zero bytes", std::string("\xFF\xFEs\0k\0\r\0\n\0", 10), true,
        std::string("\xFF\xFEs\0k\0\0\0", 8)},
-      {"non-ASCII white space is not white space", "a\xC2\xA0" "b\x85", true,
-       "a\xC2\xA0" "b\x85"},
+      {"non-ASCII white space is not white space",
+       "a\xC2\xA0"
+       "b\x85",
+       true,
+       "a\xC2\xA0"
+       "b\x85"},
       {"only blanks and line breaks", " \r\n\t \r\n", false, ""},
       {"empty file", "", false, ""},
   };

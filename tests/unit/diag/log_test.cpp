@@ -58,8 +58,8 @@ TEST_F(LogFixture, LineHasLocalTimePidMessageAndCrLf) {
   GetLocalTime(&before);
   logLine("captured %s size=%llu err=%lu http=%d", "a.bef", 123ULL, 5UL, -1);
   const std::string text = test::readFile(path);
-  EXPECT_TRUE(std::regex_match(text, std::regex(linePattern(
-                                         "captured a\\.bef size=123 err=5 http=-1"))))
+  EXPECT_TRUE(
+      std::regex_match(text, std::regex(linePattern("captured a\\.bef size=123 err=5 http=-1"))))
       << text;
   char date[16];
   snprintf(date, sizeof date, "%04u-%02u-%02u ", unsigned{before.wYear}, unsigned{before.wMonth},
@@ -88,7 +88,8 @@ TEST_F(LogFixture, ExactlyOneMiBIsNotRotatedButTheNextLineRotates) {
   const std::string grown = test::readFile(path);
   ASSERT_GT(grown.size(), kLogRotateBytes);
   EXPECT_EQ(grown.find_first_not_of('\0'), kLogRotateBytes);
-  EXPECT_TRUE(std::regex_match(grown.substr(kLogRotateBytes), std::regex(linePattern("at threshold"))));
+  EXPECT_TRUE(
+      std::regex_match(grown.substr(kLogRotateBytes), std::regex(linePattern("at threshold"))));
 
   logLine("next");
   EXPECT_TRUE(test::readFile(path + L".old") == grown);
@@ -102,7 +103,8 @@ TEST_F(LogFixture, OneByteOverTheThresholdMovesTheLogToOldReplacingIt) {
   const std::string old = test::readFile(path + L".old");
   EXPECT_EQ(old.size(), kLogRotateBytes + 1);
   EXPECT_EQ(old.find("an older generation"), std::string::npos);
-  EXPECT_TRUE(std::regex_match(test::readFile(path), std::regex(linePattern("first of the new file"))));
+  EXPECT_TRUE(
+      std::regex_match(test::readFile(path), std::regex(linePattern("first of the new file"))));
 }
 
 TEST_F(LogFixture, FailedRotationStillAppendsAndIsRetried) {

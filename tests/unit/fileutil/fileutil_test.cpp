@@ -142,7 +142,8 @@ TEST(Sha256Hex, KnownVectorsInLowercase) {
        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
       {std::string(1000000, 'a'),
        "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-      {std::string("\0\xff", 2), "06eb7d6a69ee19e5fbdf749018d3d2abfa04bcbd1365db312eb86dc7169389b8"},
+      {std::string("\0\xff", 2),
+       "06eb7d6a69ee19e5fbdf749018d3d2abfa04bcbd1365db312eb86dc7169389b8"},
   };
   const std::regex lowerHex("[0-9a-f]{64}");
   for (const Case& c : cases) {

@@ -52,7 +52,7 @@ struct TempDir {
 // Writes bytes to path, replacing any file there. True on success.
 inline bool writeFile(const std::wstring& path, std::string_view bytes) {
   UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return false;
   DWORD written = 0;
   BOOL ok = WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -62,13 +62,14 @@ inline bool writeFile(const std::wstring& path, std::string_view bytes) {
 // The whole content of path, or "<missing>" when it cannot be opened.
 inline std::string readFile(const std::wstring& path) {
   UniqueHandle h(CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return "<missing>";
   std::string out;
   static char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(h.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+  while (ReadFile(h.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    out.append(buffer, got);
   return out;
 }
 
@@ -79,7 +80,7 @@ inline bool exists(const std::wstring& path) {
 // Makes path a file of exactly size bytes (sparse where the file system allows).
 inline bool makeFileOfSize(const std::wstring& path, long long size) {
   UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return false;
   LARGE_INTEGER at;
   at.QuadPart = size;

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-
 namespace riz {
 namespace {
 
@@ -21,10 +20,14 @@ TEST(OptionValue, FirstOccurrenceWithASuccessor) {
       {"absent", {L"--check"}, L"--token-url", L""},
       {"no arguments", {}, L"--check", L""},
       {"first occurrence wins", {L"--client-id", L"a", L"--client-id", L"b"}, L"--client-id", L"a"},
-      {"an option name is a value too", {L"--set-secret-file", L"--check"}, L"--set-secret-file",
+      {"an option name is a value too",
+       {L"--set-secret-file", L"--check"},
+       L"--set-secret-file",
        L"--check"},
       {"last occurrence has no successor, an earlier one has",
-       {L"--token-url", L"--token-url"}, L"--token-url", L"--token-url"},
+       {L"--token-url", L"--token-url"},
+       L"--token-url",
+       L"--token-url"},
       {"empty value", {L"--token-url", L"", L"--check"}, L"--token-url", L""},
       {"letter case counts", {L"--Token-Url", L"x"}, L"--token-url", L""},
       {"the program path is not searched", {L"x"}, L"prog.exe", L""},

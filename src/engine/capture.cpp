@@ -15,7 +15,7 @@ namespace riz {
 uint32_t captureCounter = 0;
 
 namespace {
-constexpr size_t kSpoolPrefixChars = 64;  // 63 characters and the terminator
+constexpr size_t kSpoolPrefixChars = 64;     // 63 characters and the terminator
 constexpr uint32_t kCounterModulus = 10000;  // the counter's four digits in the name
 }  // namespace
 

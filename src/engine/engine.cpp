@@ -97,9 +97,8 @@ void runEngine() {
 
     if (outboxDue(schedule, nowMs(), settings.pollSeconds)) skipOutboxPoll(schedule, nowMs());
 
-    const DWORD timeout = sleepTimeoutMs(schedule, nowMs(), watchIsOpen(watch),
-                                         !candidates.empty(), nextCandidateDueMs(),
-                                         settings.pollSeconds);
+    const DWORD timeout = sleepTimeoutMs(schedule, nowMs(), watchIsOpen(watch), !candidates.empty(),
+                                         nextCandidateDueMs(), settings.pollSeconds);
     const WaitOutcome woke =
         waitForWork(watchIsOpen(watch) ? watch.event.get() : nullptr, timeout, waitFailureLogged);
     if (woke == WaitOutcome::Stop) break;

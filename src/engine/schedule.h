@@ -7,11 +7,11 @@
 
 namespace riz {
 
-constexpr uint64_t kDueAtFirstPass = 1;          // a deadline of 1 is due on the first pass
+constexpr uint64_t kDueAtFirstPass = 1;             // a deadline of 1 is due on the first pass
 constexpr uint64_t kWatchRetryAfterFailMs = 10000;  // after a failed open, from the pass start
 constexpr uint64_t kWatchRetryAfterLossMs = 5000;   // after a lost watch, from the loss
 constexpr uint64_t kCandidateCheckMs = 250;         // pending candidates are looked at this often
-constexpr DWORD kMaxWaitStepMs = 0x7FFFFFFF;  // a farther deadline is waited for in steps
+constexpr DWORD kMaxWaitStepMs = 0x7FFFFFFF;        // a farther deadline is waited for in steps
 
 // Deadlines in ms since 1970 (nowMs scale); due when now >= deadline.
 struct Schedule {

@@ -11,9 +11,9 @@ namespace {
 
 // Issues the read that keeps the watch open; false with GetLastError() set when refused.
 bool issueRead(Watch& watch) {
-  const BOOL ok = ReadDirectoryChangesW(watch.directory.get(), watch.changeBuffer.get(),
-                                        kChangeBufferBytes, FALSE, kWatchNotifyFilter, nullptr,
-                                        &watch.overlapped, nullptr);
+  const BOOL ok =
+      ReadDirectoryChangesW(watch.directory.get(), watch.changeBuffer.get(), kChangeBufferBytes,
+                            FALSE, kWatchNotifyFilter, nullptr, &watch.overlapped, nullptr);
   watch.readPending = ok != FALSE;
   return ok != FALSE;
 }
@@ -44,8 +44,8 @@ bool watchIsOpen(const Watch& watch) { return static_cast<bool>(watch.directory)
 
 bool openWatch(Watch& watch) {
   watch.directory.reset(CreateFileW(settings.importDir.c_str(), FILE_LIST_DIRECTORY,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
   DWORD err = watch.directory ? ERROR_SUCCESS : GetLastError();
   ResetEvent(watch.event.get());

@@ -13,8 +13,8 @@
 namespace riz {
 
 constexpr DWORD kChangeBufferBytes = 65536;  // one read's worth of notifications
-constexpr DWORD kWatchNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
-                                     FILE_NOTIFY_CHANGE_LAST_WRITE;  // 25
+constexpr DWORD kWatchNotifyFilter =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;  // 25
 
 // The watch's resources, owned by the engine for one runEngine call. The buffer and the
 // overlapped record belong to the outstanding read until it has completed.

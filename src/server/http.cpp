@@ -31,8 +31,9 @@ HINTERNET openSession() {
   HINTERNET session = nullptr;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
   if (WinHttpGetIEProxyConfigForCurrentUser(&ie) && ie.lpszProxy != nullptr) {
-    session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ie.lpszProxy,
-                          ie.lpszProxyBypass != nullptr ? ie.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
+    session = WinHttpOpen(
+        kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ie.lpszProxy,
+        ie.lpszProxyBypass != nullptr ? ie.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
   }
   if (ie.lpszProxy != nullptr) GlobalFree(ie.lpszProxy);
   if (ie.lpszProxyBypass != nullptr) GlobalFree(ie.lpszProxyBypass);
@@ -100,15 +101,17 @@ HttpResponse httpPost(const std::wstring& url, std::string_view contentType, std
     return response;
   }
   const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  UniqueInternet request(WinHttpOpenRequest(connection.get(), L"POST", path, nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  UniqueInternet request(WinHttpOpenRequest(connection.get(), L"POST", path, nullptr,
+                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                            flags));
   if (!request) {
     response.win32Error = GetLastError();
     return response;
   }
   disableRedirects(request.get());
 
-  std::wstring headers = L"Content-Type: " + fromUtf8(contentType) + L"\r\nAccept: application/json\r\n";
+  std::wstring headers =
+      L"Content-Type: " + fromUtf8(contentType) + L"\r\nAccept: application/json\r\n";
   if (!bearerToken.empty()) headers += L"Authorization: Bearer " + fromUtf8(bearerToken) + L"\r\n";
 
   const DWORD length = static_cast<DWORD>(body.size());

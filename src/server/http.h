@@ -9,9 +9,9 @@
 namespace riz {
 
 struct HttpResponse {
-  int32_t status = 0;     // HTTP status; 0 when no answer arrived
-  std::string body;       // raw body as received (capped near 1 MiB)
-  DWORD win32Error = 0;   // error of the step that failed before an answer; 0 otherwise
+  int32_t status = 0;    // HTTP status; 0 when no answer arrived
+  std::string body;      // raw body as received (capped near 1 MiB)
+  DWORD win32Error = 0;  // error of the step that failed before an answer; 0 otherwise
 };
 
 constexpr size_t kResponseBodyCap = 1048576;

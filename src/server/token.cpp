@@ -71,11 +71,13 @@ uint64_t tokenExpiryMs(uint64_t now, int64_t expiresInSeconds) {
 
 std::string getAccessToken(TokenClient& client, bool forceRefresh) {
   LockGuard guard(client.lock);
-  const bool due = forceRefresh || client.accessToken.empty() || nowMs() + kRenewBeforeMs >= client.expiryMs;
+  const bool due =
+      forceRefresh || client.accessToken.empty() || nowMs() + kRenewBeforeMs >= client.expiryMs;
   if (due) {
     wipe(client.accessToken);
     client.accessToken.clear();
-    const HttpResponse response = postTokenRequest(client.tokenUrl, client.clientId, client.clientSecret);
+    const HttpResponse response =
+        postTokenRequest(client.tokenUrl, client.clientId, client.clientSecret);
     if (response.status == 200) {
       client.accessToken = jsonStringField(response.body, "access_token");
       const int64_t lifetime = jsonIntField(response.body, "expires_in", kDefaultLifetimeSeconds);

@@ -16,7 +16,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::printf("held\n");
   std::fflush(stdout);
-  for (int i = 0; i < 1200 && GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  for (int i = 0; i < 1200 && GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES; ++i)
+    Sleep(50);
   CloseHandle(file);
   return 0;
 }

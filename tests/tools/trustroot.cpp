@@ -9,7 +9,8 @@
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;
-  HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 3;
   std::vector<BYTE> der(GetFileSize(file, nullptr));
   DWORD read = 0;
@@ -17,22 +18,26 @@ int wmain(int argc, wchar_t** argv) {
   CloseHandle(file);
   if (!ok || read != der.size()) return 3;
 
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
   if (store == nullptr) {
     fprintf(stderr, "CertOpenStore: %lu\n", GetLastError());
     return 4;
   }
   int rc = 0;
   if (wcscmp(argv[1], L"add") == 0) {
-    if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+    if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                          static_cast<DWORD>(der.size()),
                                           CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
       fprintf(stderr, "CertAddEncodedCertificateToStore: %lu\n", GetLastError());
       rc = 5;
     }
   } else if (wcscmp(argv[1], L"remove") == 0) {
-    PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
-    PCCERT_CONTEXT found =
-        wanted ? CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr) : nullptr;
+    PCCERT_CONTEXT wanted =
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT found = wanted ? CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                               CERT_FIND_EXISTING, wanted, nullptr)
+                                  : nullptr;
     if (found != nullptr && !CertDeleteCertificateFromStore(found)) rc = 5;  // deletion frees found
     if (wanted != nullptr) CertFreeCertificateContext(wanted);
   } else {

@@ -22,10 +22,9 @@ TEST(HasWatchedExtension, MatchesTheLastExtensionIgnoringCase) {
     const wchar_t* name;
     bool watched;
   } cases[] = {
-      {L"a.bef", true},       {L"A.BEF", true},       {L"report.Pdf", true},
-      {L".pdf", true},        {L"a.pdf.part", false}, {L"a.bef.tmp", false},
-      {L"a.bef2", false},     {L"bef", false},        {L"a.", false},
-      {L"", false},           {L"a.b.pdf", true},     {L"x.xml", false},
+      {L"a.bef", true},       {L"A.BEF", true},      {L"report.Pdf", true}, {L".pdf", true},
+      {L"a.pdf.part", false}, {L"a.bef.tmp", false}, {L"a.bef2", false},    {L"bef", false},
+      {L"a.", false},         {L"", false},          {L"a.b.pdf", true},    {L"x.xml", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
@@ -124,9 +123,10 @@ TEST_F(CandidatesTest, FilesStableInOnePassAreCapturedInCodeUnitOrder) {
   EXPECT_FALSE(checkAt(kT));
   EXPECT_EQ(nextCandidateDueMs(), kT + 1000);
   EXPECT_TRUE(checkAt(kT + 1000));
-  EXPECT_EQ(spoolNames(), (std::vector<std::wstring>{L"1700000001000_1699999995000_0000_B.bef",
-                                                     L"1700000001000_1699999995000_0001_a.bef",
-                                                     L"1700000001000_1699999995000_0002_\u00c4.bef"}));
+  EXPECT_EQ(spoolNames(),
+            (std::vector<std::wstring>{L"1700000001000_1699999995000_0000_B.bef",
+                                       L"1700000001000_1699999995000_0001_a.bef",
+                                       L"1700000001000_1699999995000_0002_\u00c4.bef"}));
 }
 
 TEST_F(CandidatesTest, ScanNominatesNewWatchedFilesOnly) {
@@ -170,7 +170,8 @@ TEST_F(CandidatesTest, ScanRetriesTheDeletionOfUploadedPdfs) {
     writeImport(importPath(c.name), "content", kT - 5000);
     appendLedger(c.name, 7, kT - 5000, sha256Hex("content"));
     if (c.copyDir) {
-      ASSERT_TRUE(test::writeFile(dir_ / (std::wstring(c.copyDir) + L"\\1_2_3_" + c.name), "content"));
+      ASSERT_TRUE(
+          test::writeFile(dir_ / (std::wstring(c.copyDir) + L"\\1_2_3_" + c.name), "content"));
     }
   }
   scanImportDir();

@@ -10,7 +10,8 @@ namespace {
 using enginetest::EngineDirTest;
 
 TEST(FormatSpoolPrefix, CaptureTimeLastWriteTimeAndCounter) {
-  EXPECT_EQ(formatSpoolPrefix(1700000000123, 1699999999000, 2345), L"1700000000123_1699999999000_2345_");
+  EXPECT_EQ(formatSpoolPrefix(1700000000123, 1699999999000, 2345),
+            L"1700000000123_1699999999000_2345_");
   EXPECT_EQ(formatSpoolPrefix(0, 5, 0), L"0000000000000_0000000000005_0000_");
   EXPECT_EQ(formatSpoolPrefix(UINT64_MAX, 12345678901234, 9999),
             L"18446744073709551615_12345678901234_9999_");
@@ -27,14 +28,16 @@ TEST_F(CaptureTest, CapturedFileIsSpooledRecordedAndLogged) {
   ASSERT_EQ(captureCandidate(L"Befund.pdf", path, entry, 1700000000123), CaptureOutcome::Captured);
 
   EXPECT_EQ(captureCounter, 12346u);
-  ASSERT_EQ(spoolNames(), std::vector<std::wstring>{L"1700000000123_1699999999000_2345_Befund.pdf"});
+  ASSERT_EQ(spoolNames(),
+            std::vector<std::wstring>{L"1700000000123_1699999999000_2345_Befund.pdf"});
   EXPECT_EQ(test::readFile(settings.spoolDir + L"\\1700000000123_1699999999000_2345_Befund.pdf"),
             "0123456789");
   const std::string sha = sha256Hex("0123456789");
   const std::string head = "Befund.pdf\t10\t1699999999000\t" + sha + "\t";
   EXPECT_EQ(ledgerText().substr(0, head.size()), head);
   EXPECT_EQ(capturedSha256[L"Befund.pdf|10|1699999999000"], sha);
-  EXPECT_NE(logText().find("captured Befund.pdf size=10 sha256=" + sha + "\r\n"), std::string::npos);
+  EXPECT_NE(logText().find("captured Befund.pdf size=10 sha256=" + sha + "\r\n"),
+            std::string::npos);
   EXPECT_TRUE(test::exists(path)) << "the source stays where it is";
 }
 
@@ -89,13 +92,15 @@ TEST_F(CaptureTest, FailedSpoolWriteIsLoggedRetriedAndStillAdvancesTheCounter) {
   const std::wstring path = importPath(L"a.bef");
   writeImport(path, "abc", 1699999999000);
   // A stray temporary file of the spool name makes the CREATE_NEW of the spool write fail.
-  ASSERT_TRUE(test::writeFile(settings.spoolDir + L"\\1700000000000_1699999999000_0007_a.bef.tmp", "x"));
+  ASSERT_TRUE(
+      test::writeFile(settings.spoolDir + L"\\1700000000000_1699999999000_0007_a.bef.tmp", "x"));
   captureCounter = 7;
   Candidate entry{3, 1699999999000, 1};
   EXPECT_EQ(captureCandidate(L"a.bef", path, entry, 1700000000000), CaptureOutcome::Retry);
   EXPECT_EQ(entry.unchangedSinceMs, 1700000000000u);
   EXPECT_EQ(captureCounter, 8u);
-  EXPECT_NE(logText().find("spool write failed for a.bef err=80\r\n"), std::string::npos) << logText();
+  EXPECT_NE(logText().find("spool write failed for a.bef err=80\r\n"), std::string::npos)
+      << logText();
   EXPECT_EQ(ledgerText(), "<missing>");
   EXPECT_TRUE(capturedKeys.empty());
 

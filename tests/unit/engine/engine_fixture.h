@@ -51,7 +51,8 @@ class EngineDirTest : public ::testing::Test {
   }
 
   // Writes an import file and gives it a fixed last-write time (ms since 1970).
-  static void writeImport(const std::wstring& path, const std::string& bytes, uint64_t lastWriteMs) {
+  static void writeImport(const std::wstring& path, const std::string& bytes,
+                          uint64_t lastWriteMs) {
     ASSERT_TRUE(test::writeFile(path, bytes));
     setLastWrite(path, lastWriteMs);
   }

@@ -14,7 +14,8 @@ using enginetest::EngineDirTest;
 TEST(LedgerKey, NameSizeAndTimeInPlainDecimals) {
   EXPECT_EQ(ledgerKey(L"Befund.pdf", 10, 1699999999000), L"Befund.pdf|10|1699999999000");
   EXPECT_EQ(ledgerKey(L"a.bef", 0, 0), L"a.bef|0|0");
-  EXPECT_EQ(ledgerKey(L"\u00c4rztin.pdf", UINT64_MAX, 7), L"\u00c4rztin.pdf|18446744073709551615|7");
+  EXPECT_EQ(ledgerKey(L"\u00c4rztin.pdf", UINT64_MAX, 7),
+            L"\u00c4rztin.pdf|18446744073709551615|7");
   EXPECT_NE(ledgerKey(L"A.pdf", 1, 1), ledgerKey(L"a.pdf", 1, 1)) << "keys are case-sensitive";
 }
 
@@ -27,7 +28,8 @@ TEST_F(LedgerTest, AppendWritesOneLfLineAndRecordsTheVersion) {
 
   const std::string text = ledgerText();
   static const std::regex line(
-      "Befund\\.pdf\t10\t1699999999000\ta{64}\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z\n"
+      "Befund\\.pdf\t10\t1699999999000\ta{64}\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}"
+      "Z\n"
       "\xC3\x84rztin \xE6\x96\x87\\.bef\t3\t5\tb{64}\t[0-9T:.Z-]{24}\n");
   EXPECT_TRUE(std::regex_match(text, line)) << text;
   EXPECT_EQ(text.find('\r'), std::string::npos);
@@ -38,13 +40,19 @@ TEST_F(LedgerTest, AppendWritesOneLfLineAndRecordsTheVersion) {
 TEST_F(LedgerTest, LoadSkipsShortLinesAndKeepsTheLastDigestOfAKey) {
   const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
   ASSERT_TRUE(test::writeFile(settings.ledgerPath,
-                              "one.pdf\t1\t100\t" + a + "\t2024-01-01T00:00:00.000Z\n"
-                              "two tabs only\t2\t200\n"
-                              "\n"
-                              "one.pdf\t1\t100\t" + b + "\t2024-01-02T00:00:00.000Z\n"
-                              "\xC3\x84rztin \xE6\x96\x87.bef\t3\t300\t" + c + "\n"
-                              "no-fifth.bef\t4\t400\tshort\n"
-                              "last.bef\t5\t500\t" + a));  // no final LF
+                              "one.pdf\t1\t100\t" + a +
+                                  "\t2024-01-01T00:00:00.000Z\n"
+                                  "two tabs only\t2\t200\n"
+                                  "\n"
+                                  "one.pdf\t1\t100\t" +
+                                  b +
+                                  "\t2024-01-02T00:00:00.000Z\n"
+                                  "\xC3\x84rztin \xE6\x96\x87.bef\t3\t300\t" +
+                                  c +
+                                  "\n"
+                                  "no-fifth.bef\t4\t400\tshort\n"
+                                  "last.bef\t5\t500\t" +
+                                  a));  // no final LF
   loadLedger();
   EXPECT_EQ(capturedKeys, (std::set<std::wstring>{L"one.pdf|1|100", L"\u00c4rztin \u6587.bef|3|300",
                                                   L"no-fifth.bef|4|400", L"last.bef|5|500"}));

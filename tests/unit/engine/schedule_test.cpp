@@ -15,9 +15,9 @@ TEST(BackoffDelayMs, DoublesFromFiveSecondsToFifteenMinutesAndAdvancesTheCounter
   struct Case {
     int32_t failures;
     uint64_t delay;
-  } cases[] = {{0, 5000},     {1, 10000},   {2, 20000},   {3, 40000},         {4, 80000},
-               {5, 160000},   {6, 320000},  {7, 640000},  {8, 900000},        {9, 900000},
-               {100, 900000}, {-3, 5000},   {INT_MAX - 1, 900000}};
+  } cases[] = {{0, 5000},     {1, 10000},  {2, 20000},           {3, 40000},  {4, 80000},
+               {5, 160000},   {6, 320000}, {7, 640000},          {8, 900000}, {9, 900000},
+               {100, 900000}, {-3, 5000},  {INT_MAX - 1, 900000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failures);
     int32_t counter = c.failures;
@@ -71,7 +71,8 @@ TEST(Schedule, DrainTransitions) {
   EXPECT_EQ(s.drainDueMs, now);
   EXPECT_TRUE(drainDue(s, now));
 
-  const uint64_t expected[] = {5000, 10000, 20000, 40000, 80000, 160000, 320000, 640000, 900000, 900000};
+  const uint64_t expected[] = {5000,   10000,  20000,  40000,  80000,
+                               160000, 320000, 640000, 900000, 900000};
   for (uint64_t delay : expected) {
     SCOPED_TRACE(delay);
     noteDrainResult(s, false, now);
@@ -111,25 +112,34 @@ TEST(SleepTimeoutMs, WaitsForTheEarliestDeadlineThatCounts) {
     int32_t pollSeconds;
     DWORD timeout;
   } cases[] = {
-      {"idle with a watch: the next scan", schedule(kT + 60000, kT, 0, kT), true, false, 0, 0, 60000},
-      {"outbox off: its deadline is ignored", schedule(later, later, 0, kT + 10), true, false, 0, 0, 3600000},
+      {"idle with a watch: the next scan", schedule(kT + 60000, kT, 0, kT), true, false, 0, 0,
+       60000},
+      {"outbox off: its deadline is ignored", schedule(later, later, 0, kT + 10), true, false, 0, 0,
+       3600000},
       {"outbox on", schedule(later, later, 0, kT + 10000), true, false, 0, 30, 10000},
       {"drain idle is ignored", schedule(kT + 60000, later, 0, later), true, false, 0, 0, 60000},
       {"drain back-off", schedule(kT + 60000, later, kT + 5000, later), true, false, 0, 0, 5000},
-      {"open watch: reopen ignored", schedule(kT + 60000, kT + 10, 0, later), true, false, 0, 0, 60000},
-      {"closed watch: reopen counts", schedule(kT + 60000, kT + 10000, 0, later), false, false, 0, 0, 10000},
+      {"open watch: reopen ignored", schedule(kT + 60000, kT + 10, 0, later), true, false, 0, 0,
+       60000},
+      {"closed watch: reopen counts", schedule(kT + 60000, kT + 10000, 0, later), false, false, 0,
+       0, 10000},
       {"candidates: every 250 ms", schedule(kT + 60000, later, 0, later), true, true, 0, 0, 250},
-      {"candidate stable sooner", schedule(kT + 60000, later, 0, later), true, true, kT + 40, 0, 40},
-      {"candidate stable later than 250", schedule(kT + 60000, later, 0, later), true, true, kT + 900, 0, 250},
-      {"candidate due but none pending", schedule(kT + 60000, later, 0, later), true, false, kT + 40, 0, 60000},
+      {"candidate stable sooner", schedule(kT + 60000, later, 0, later), true, true, kT + 40, 0,
+       40},
+      {"candidate stable later than 250", schedule(kT + 60000, later, 0, later), true, true,
+       kT + 900, 0, 250},
+      {"candidate due but none pending", schedule(kT + 60000, later, 0, later), true, false,
+       kT + 40, 0, 60000},
       {"overdue", schedule(kT - 5, later, 0, later), true, false, 0, 0, 0},
       {"due now", schedule(kT, later, 0, later), true, false, 0, 0, 0},
-      {"beyond 32 bits: one step", schedule(kT + 0x200000000ULL, later + 0x200000000ULL, 0, later), true, false, 0, 0, kMaxWaitStepMs},
+      {"beyond 32 bits: one step", schedule(kT + 0x200000000ULL, later + 0x200000000ULL, 0, later),
+       true, false, 0, 0, kMaxWaitStepMs},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(sleepTimeoutMs(c.s, kT, c.watchOpen, c.haveCandidates, c.candidateDueMs, c.pollSeconds),
-              c.timeout);
+    EXPECT_EQ(
+        sleepTimeoutMs(c.s, kT, c.watchOpen, c.haveCandidates, c.candidateDueMs, c.pollSeconds),
+        c.timeout);
   }
   EXPECT_NE(kMaxWaitStepMs, INFINITE);
 }

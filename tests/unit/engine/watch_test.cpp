@@ -43,8 +43,9 @@ TEST(NotifiedNames, CountsAddedModifiedAndRenamedToInBufferOrder) {
       addRecord(buffer, FILE_ACTION_ADDED, L"odd.bef", 13),  // an odd length loses its last byte
   };
   for (size_t i = 0; i + 1 < std::size(r); ++i) link(buffer, r[i], r[i + 1]);
-  EXPECT_EQ(notifiedNames(buffer.data(), static_cast<DWORD>(buffer.size())),
-            (std::vector<std::wstring>{L"new.bef", L"\u00c4nderung.pdf", L"renamed.bef", L"odd.be"}));
+  EXPECT_EQ(
+      notifiedNames(buffer.data(), static_cast<DWORD>(buffer.size())),
+      (std::vector<std::wstring>{L"new.bef", L"\u00c4nderung.pdf", L"renamed.bef", L"odd.be"}));
   EXPECT_TRUE(notifiedNames(buffer.data(), 0).empty()) << "a 0-byte completion names nothing";
 }
 
@@ -124,7 +125,8 @@ TEST_F(WatchTest, OverflowKeepsTheWatchAndSchedulesAFullScan) {
   ASSERT_TRUE(test::writeFile(importPath(L"first.bef"), "1"));
   takeWhenSignalled();
   for (int i = 0; i < 600; ++i) {
-    ASSERT_TRUE(test::writeFile(importPath(std::wstring(100, L'n') + std::to_wstring(i) + L".txt"), ""));
+    ASSERT_TRUE(
+        test::writeFile(importPath(std::wstring(100, L'n') + std::to_wstring(i) + L".txt"), ""));
   }
   schedule_.scanDueMs = UINT64_MAX;
   const uint64_t before = nowMs();

@@ -16,13 +16,14 @@ using riztest::Received;
 // A token endpoint at /token that numbers its tokens, and /api answering from a script.
 struct Server {
   explicit Server(std::vector<int> apiStatuses, bool tokensWork = true)
-      : statuses(std::move(apiStatuses)),
-        loopback([this, tokensWork](const Received& r) {
+      : statuses(std::move(apiStatuses)), loopback([this, tokensWork](const Received& r) {
           if (r.path == "/token") {
             if (!tokensWork || (failTokensAfter >= 0 && tokens >= failTokensAfter)) {
               return Canned{401, R"({"error":"invalid_client"})", ""};
             }
-            return Canned{200, R"({"access_token":"t)" + std::to_string(++tokens) + R"(","expires_in":300})", ""};
+            return Canned{
+                200, R"({"access_token":"t)" + std::to_string(++tokens) + R"(","expires_in":300})",
+                ""};
           }
           const int status = api < statuses.size() ? statuses[api] : 200;
           ++api;
@@ -107,7 +108,8 @@ TEST(AuthorizedPost, NoTokenSendsNothing) {
 TEST(AuthorizedPost, ATransportFailureIsNotRepeated) {
   Server s({});
   TokenClient client(s.loopback.url("/token"), "praxis", "s3cret");
-  const std::wstring nowhere = L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/api";
+  const std::wstring nowhere =
+      L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/api";
   HttpResponse r = authorizedPost(client, nowhere, "{}");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.win32Error, 0u);

@@ -17,8 +17,10 @@ TEST(HttpPost, SendsTheHeadersAndTheBodyExactly) {
   Loopback server([](const Received&) { return Canned{200, "{}", ""}; });
   const std::string body("a\0b\r\n\xff", 6);
 
-  HttpResponse plain = httpPost(server.url("/token"), "application/x-www-form-urlencoded", body, "");
-  HttpResponse bearer = httpPost(server.url("/api/outbox/list"), "application/json", "{}", "tok.en-1");
+  HttpResponse plain =
+      httpPost(server.url("/token"), "application/x-www-form-urlencoded", body, "");
+  HttpResponse bearer =
+      httpPost(server.url("/api/outbox/list"), "application/json", "{}", "tok.en-1");
 
   EXPECT_EQ(plain.status, 200);
   EXPECT_EQ(bearer.status, 200);
@@ -32,9 +34,10 @@ TEST(HttpPost, SendsTheHeadersAndTheBodyExactly) {
       << requests[0].head;
   EXPECT_EQ(requests[0].header("Authorization"), "");
   EXPECT_EQ(requests[0].header("User-Agent"), "Talvenor/0.1");
-  EXPECT_NE(requests[1].head.find("\r\nContent-Type: application/json\r\nAccept: application/json\r\n"
-                                  "Authorization: Bearer tok.en-1\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      requests[1].head.find("\r\nContent-Type: application/json\r\nAccept: application/json\r\n"
+                            "Authorization: Bearer tok.en-1\r\n"),
+      std::string::npos)
       << requests[1].head;
 }
 
@@ -53,14 +56,18 @@ TEST(HttpPost, ErrorStatusesComeBackWithTheirBody) {
 TEST(HttpPost, RedirectsComeBackAsTheirStatusAndTheTargetGetsNothing) {
   for (int status : {301, 302, 303, 307, 308}) {
     SCOPED_TRACE(status);
-    Loopback target([](const Received&) { return Canned{200, "{\"access_token\":\"stolen\"}", ""}; });
+    Loopback target([](const Received&) {
+      return Canned{200, "{\"access_token\":\"stolen\"}", ""};
+    });
     const std::wstring location = target.url("/elsewhere");
-    const std::string header = "Location: " + std::string(location.begin(), location.end()) + "\r\n";
+    const std::string header =
+        "Location: " + std::string(location.begin(), location.end()) + "\r\n";
     Loopback server([&](const Received& r) {
       return r.path == "/elsewhere" ? Canned{200, "{}", ""} : Canned{status, "moved", header};
     });
     // Once to another server, once to another path of the same one.
-    HttpResponse away = httpPost(server.url("/token"), "application/x-www-form-urlencoded", "secret=1", "");
+    HttpResponse away =
+        httpPost(server.url("/token"), "application/x-www-form-urlencoded", "secret=1", "");
     const std::string sameHost = "Location: /elsewhere\r\n";
     Loopback local([&](const Received& r) {
       return r.path == "/elsewhere" ? Canned{200, "{}", ""} : Canned{status, "moved", sameHost};
@@ -98,7 +105,8 @@ TEST(HttpPost, FailuresBeforeAnAnswerGiveStatusZeroAndTheError) {
       {"unsupported scheme", L"ftp://127.0.0.1/token"},
       {"no scheme", L"127.0.0.1/token"},
       {"empty", L""},
-      {"nothing listening", L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/token"},
+      {"nothing listening",
+       L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/token"},
       {"https to nothing listening",
        L"https://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/token"},
   };

@@ -109,7 +109,8 @@ void Loopback::answer(SOCKET client) {
   const size_t sp2 = r.head.find(' ', sp1 + 1);
   r.method = r.head.substr(0, sp1);
   r.path = r.head.substr(sp1 + 1, sp2 - sp1 - 1);
-  const size_t length = static_cast<size_t>(strtoull(r.header("Content-Length").c_str(), nullptr, 10));
+  const size_t length =
+      static_cast<size_t>(strtoull(r.header("Content-Length").c_str(), nullptr, 10));
   r.body = data.substr(headEnd + 4);
   while (r.body.size() < length) {
     const int n = recv(client, buf, sizeof(buf), 0);

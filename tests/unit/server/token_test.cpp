@@ -52,7 +52,8 @@ TEST(TokenExpiryMs, AddsTheLifetimeAndSaturates) {
   EXPECT_EQ(tokenExpiryMs(now, -20), now);
   EXPECT_EQ(tokenExpiryMs(now, std::numeric_limits<int64_t>::min()), now);
   EXPECT_EQ(tokenExpiryMs(now, kHuge), kMax);
-  EXPECT_EQ(tokenExpiryMs(now, kHuge / 1000 + 1), now + (uint64_t(kHuge) / 1000 + 1) * 1000);  // past the signed range
+  EXPECT_EQ(tokenExpiryMs(now, kHuge / 1000 + 1),
+            now + (uint64_t(kHuge) / 1000 + 1) * 1000);  // past the signed range
   EXPECT_EQ(tokenExpiryMs(kMax - 5, 1), kMax);
   EXPECT_EQ(tokenExpiryMs(0, 18446744073709551LL), 18446744073709551000ULL);
   EXPECT_EQ(tokenExpiryMs(1000, 18446744073709551LL), kMax);
@@ -76,8 +77,8 @@ TEST(GetAccessToken, ReusesATokenOnlyWhileMoreThanThirtySecondsAreLeft) {
     const char* lifetime;  // "" leaves expires_in out
     bool reused;
   };
-  const Case cases[] = {{"300", true}, {"", true}, {"31", true}, {"30", false}, {"20", false},
-                        {"0", false},  {"-5", false}, {"99999999999999999999", true}};
+  const Case cases[] = {{"300", true}, {"", true},   {"31", true},  {"30", false},
+                        {"20", false}, {"0", false}, {"-5", false}, {"99999999999999999999", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lifetime);
     TokenEndpoint endpoint(c.lifetime);
@@ -105,13 +106,15 @@ TEST(GetAccessToken, ForceRefreshAlwaysRequests) {
   EXPECT_EQ(getAccessToken(client, false), "t2");
   EXPECT_EQ(endpoint.server.countTo("/token"), 2u);
   const auto requests = endpoint.server.requests();
-  EXPECT_EQ(requests[0].body, "grant_type=client_credentials&client_id=praxis&client_secret=s3cret");
+  EXPECT_EQ(requests[0].body,
+            "grant_type=client_credentials&client_id=praxis&client_secret=s3cret");
 }
 
 TEST(GetAccessToken, AFailedRequestLogsAndDropsTheCachedToken) {
   char dir[MAX_PATH];
   GetTempPathA(MAX_PATH, dir);
-  const std::string logPath = std::string(dir) + "riz-token-test-" + std::to_string(GetCurrentProcessId()) + ".log";
+  const std::string logPath =
+      std::string(dir) + "riz-token-test-" + std::to_string(GetCurrentProcessId()) + ".log";
   DeleteFileA(logPath.c_str());
   initLog(std::wstring(logPath.begin(), logPath.end()), false);
 
@@ -128,7 +131,8 @@ TEST(GetAccessToken, AFailedRequestLogsAndDropsTheCachedToken) {
   EXPECT_EQ(getAccessToken(client, false), "");  // nothing cached: asks again
   EXPECT_EQ(server.countTo("/token"), 3u);
 
-  TokenClient unreachable(L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/token", "p", "s");
+  TokenClient unreachable(L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/token",
+                          "p", "s");
   EXPECT_EQ(getAccessToken(unreachable, false), "");
 
   std::ifstream in(logPath, std::ios::binary);
@@ -137,8 +141,10 @@ TEST(GetAccessToken, AFailedRequestLogsAndDropsTheCachedToken) {
   in.close();
   initLog(L"", false);
   DeleteFileA(logPath.c_str());
-  EXPECT_NE(text.str().find("token request failed: http=401 winerr=0\r\n"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("token request failed: http=0 winerr=12029\r\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("token request failed: http=401 winerr=0\r\n"), std::string::npos)
+      << text.str();
+  EXPECT_NE(text.str().find("token request failed: http=0 winerr=12029\r\n"), std::string::npos)
+      << text.str();
 }
 
 TEST(GetAccessToken, AnAnswerWithoutATokenIsNoTokenAndAsksAgain) {
@@ -156,9 +162,16 @@ TEST(VerifyClientSecret, MapsTheAnswerToZeroTwoOrThree) {
     int expected;
   };
   const Case cases[] = {
-      {200, R"({"access_token":"x"})", 0}, {200, R"({"access_token":""})", 3}, {200, "{}", 3},
-      {400, "{}", 2},  {401, "{}", 2},  {403, "{}", 2},  {499, "{}", 2},  {302, "{}", 3},
-      {500, "{}", 3},  {204, "", 3},
+      {200, R"({"access_token":"x"})", 0},
+      {200, R"({"access_token":""})", 3},
+      {200, "{}", 3},
+      {400, "{}", 2},
+      {401, "{}", 2},
+      {403, "{}", 2},
+      {499, "{}", 2},
+      {302, "{}", 3},
+      {500, "{}", 3},
+      {204, "", 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -166,7 +179,9 @@ TEST(VerifyClientSecret, MapsTheAnswerToZeroTwoOrThree) {
     EXPECT_EQ(verifyClientSecret(server.url("/token"), "id", "secret"), c.expected);
     EXPECT_EQ(server.countTo("/token"), 1u);
   }
-  EXPECT_EQ(verifyClientSecret(L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/t", "i", "s"), 3);
+  EXPECT_EQ(verifyClientSecret(
+                L"http://127.0.0.1:" + std::to_wstring(riztest::unusedPort()) + L"/t", "i", "s"),
+            3);
 }
 
 }  // namespace

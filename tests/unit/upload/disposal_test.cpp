@@ -47,7 +47,8 @@ TEST_F(DisposalTest, DeletesOnlyAConfirmedUnchangedPdf) {
   for (const char* name : {"report.pdf", "report2.pdf", "report.PDF", "r.Pdf"}) {
     EXPECT_NE(log.find(std::string("deleted pdf ") + name + " sha256=" + digest + "\r\n"),
               std::string::npos)
-        << name << "\n" << log;
+        << name << "\n"
+        << log;
   }
   size_t lines = 0;
   for (char ch : log) lines += ch == '\n';
@@ -78,9 +79,8 @@ TEST_F(DisposalTest, SourceHeldByAWriterStaysSilently) {
 TEST_F(DisposalTest, SourceHeldByAReaderWithoutDeleteSharingIsAFailedDeletion) {
   settings.deletePdf = true;
   writeFile(importPath(L"viewer.pdf"), kPdf);
-  UniqueHandle viewer(CreateFileW(importPath(L"viewer.pdf").c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+  UniqueHandle viewer(CreateFileW(importPath(L"viewer.pdf").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(viewer);
   disposeAfterUpload(L"viewer.pdf", sha256Hex(kPdf), "stored");
   viewer.reset();
@@ -95,8 +95,7 @@ TEST_F(DisposalTest, ReadOnlySourceLogsTheRefusedDeletion) {
   ASSERT_TRUE(SetFileAttributesW(importPath(L"ro.pdf").c_str(), FILE_ATTRIBUTE_READONLY));
   disposeAfterUpload(L"ro.pdf", sha256Hex(kPdf), "stored");
   EXPECT_TRUE(exists(importPath(L"ro.pdf")));
-  EXPECT_NE(logText().find("delete pdf ro.pdf failed err=5\r\n"), std::string::npos)
-      << logText();
+  EXPECT_NE(logText().find("delete pdf ro.pdf failed err=5\r\n"), std::string::npos) << logText();
 }
 
 // The verified bytes are the deleted bytes: while the disposal holds the file no writer can
@@ -114,8 +113,9 @@ TEST_F(DisposalTest, WritersAreKeptOutBetweenTheHashAndTheDeletion) {
   DWORD writerError = GetLastError();
   EXPECT_FALSE(writer);
   EXPECT_EQ(writerError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  UniqueHandle truncater(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle truncater(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   EXPECT_FALSE(truncater);
 
   DWORD error = 0;

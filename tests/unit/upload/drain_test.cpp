@@ -45,8 +45,8 @@ TEST(ParseSpoolName, SplitsAtTheFirstThreeUnderscores) {
     const wchar_t* source;
   };
   const Case cases[] = {
-      {L"1700000000123_1699999999000_0000_report.pdf", true, 1700000000123ull,
-       1699999999000ull, L"report.pdf"},
+      {L"1700000000123_1699999999000_0000_report.pdf", true, 1700000000123ull, 1699999999000ull,
+       L"report.pdf"},
       {L"1_2_3_", true, 1, 2, L""},
       {L"0000000000001_0000000000002_0003_a_b_c.bef", true, 1, 2, L"a_b_c.bef"},
       {L"12x_y34_z_n", true, 12, 0, L"n"},  // digits up to the first other character
@@ -123,7 +123,7 @@ TEST_F(DrainTest, ListingSkipsTmpCaseSensitivelyAndDirectoriesAndSortsByCodeUnit
   }
   ASSERT_TRUE(CreateDirectoryW(spoolPath(L"0_0_0_dir").c_str(), nullptr));
   std::vector<std::wstring> want = {L"10_0_0_a", L"1_0_0_Z", L"1_0_0_a", L"1_0_0_a.pdf",
-                                    L"2_0_0_b", L"B.TMP", L"x.tmpx"};
+                                    L"2_0_0_b",  L"B.TMP",   L"x.tmpx"};
   EXPECT_EQ(listSpool(settings.spoolDir), want);
 }
 

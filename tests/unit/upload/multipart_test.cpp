@@ -14,16 +14,20 @@ TEST(BuildMultipartBody, TwoPartFormGivesTheTenLines) {
                                  {"file", "hi", true, "report.pdf"}};
   MultipartBody out = buildMultipartBody(parts, kB);
   const std::string expected =
-      "--" + kB + "\r\n"
+      "--" + kB +
+      "\r\n"
       "Content-Disposition: form-data; name=\"filename\"\r\n"
       "\r\n"
       "report.pdf\r\n"
-      "--" + kB + "\r\n"
+      "--" +
+      kB +
+      "\r\n"
       "Content-Disposition: form-data; name=\"file\"; filename=\"report.pdf\"\r\n"
       "Content-Type: application/octet-stream\r\n"
       "\r\n"
       "hi\r\n"
-      "--" + kB + "--\r\n";
+      "--" +
+      kB + "--\r\n";
   EXPECT_EQ(out.body, expected);
   EXPECT_EQ(out.contentType, "multipart/form-data; boundary=" + kB);
 }
@@ -41,18 +45,21 @@ TEST(BuildMultipartBody, EdgeFormsAreFramedUnchanged) {
        {{"file", "", true, "leer.pdf"}},
        "--" + kB +
            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"leer.pdf\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\n\r\n--" + kB + "--\r\n"},
+           "Content-Type: application/octet-stream\r\n\r\n\r\n--" +
+           kB + "--\r\n"},
       {"non-ASCII filename goes out as raw UTF-8",
        {{"file", "x", true, "Befund \xc3\xa4\xc3\xb6\xc3\xbc \"1\".pdf"}},
        "--" + kB +
            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"Befund "
            "\xc3\xa4\xc3\xb6\xc3\xbc \"1\".pdf\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\nx\r\n--" + kB + "--\r\n"},
+           "Content-Type: application/octet-stream\r\n\r\nx\r\n--" +
+           kB + "--\r\n"},
       {"content with NUL, CR LF and the boundary is not scanned or escaped",
        {{"file", binary, true, "b.bin"}},
        "--" + kB +
            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"b.bin\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\n" + binary + "\r\n--" + kB + "--\r\n"},
+           "Content-Type: application/octet-stream\r\n\r\n" +
+           binary + "\r\n--" + kB + "--\r\n"},
       {"filename of a text part is ignored",
        {{"host", "PRAXIS-1", false, "ignored"}},
        "--" + kB + "\r\nContent-Disposition: form-data; name=\"host\"\r\n\r\nPRAXIS-1\r\n--" + kB +
@@ -86,11 +93,11 @@ TEST(MultipartBoundary, SixteenLowercaseHexDigitsOfTimeTimesGoldenRatioXorPid) {
 TEST(MultipartBoundary, CurrentBodyUsesOneFreshBoundaryThroughout) {
   MultipartBody out = buildMultipartBody({{"a", "1", false, {}}});
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(out.contentType, m,
-                               std::regex("multipart/form-data; boundary=(----norvessa[0-9a-f]{16})")));
+  ASSERT_TRUE(std::regex_match(
+      out.contentType, m, std::regex("multipart/form-data; boundary=(----norvessa[0-9a-f]{16})")));
   const std::string b = m[1];
-  EXPECT_EQ(out.body, "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--" + b +
-                          "--\r\n");
+  EXPECT_EQ(out.body, "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--" +
+                          b + "--\r\n");
 }
 
 TEST(UploadFile, WithoutATokenNothingIsSentAndTheAnswerIsAccessDenied) {

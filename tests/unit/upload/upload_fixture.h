@@ -58,16 +58,20 @@ class UploadDirTest : public ::testing::Test {
     removeTree(root_);
   }
 
-  std::wstring importPath(const std::wstring& name) const { return settings.importDir + L"\\" + name; }
-  std::wstring spoolPath(const std::wstring& name) const { return settings.spoolDir + L"\\" + name; }
+  std::wstring importPath(const std::wstring& name) const {
+    return settings.importDir + L"\\" + name;
+  }
+  std::wstring spoolPath(const std::wstring& name) const {
+    return settings.spoolDir + L"\\" + name;
+  }
 
   static void writeFile(const std::wstring& path, const std::string& bytes) {
     UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(h);
     DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                          nullptr));
+    ASSERT_TRUE(
+        WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   }
   static bool exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "diag/log.h"
+#include "fileutil/fileutil.h"
 #include "server/http.h"
 #include "server/json.h"
 
@@ -13,17 +14,13 @@ namespace {
 constexpr uint64_t kRenewBeforeMs = 30000;  // a token this close to its expiry is not handed out
 constexpr int64_t kDefaultLifetimeSeconds = 60;
 
-void wipe(std::string& text) {
-  if (!text.empty()) SecureZeroMemory(text.data(), text.size());
-}
-
 std::string tokenRequestBody(std::string_view clientId, std::string_view clientSecret) {
   std::string body = "grant_type=client_credentials&client_id=";
   body += formUrlEncode(clientId);
   body += "&client_secret=";
   std::string encoded = formUrlEncode(clientSecret);
   body += encoded;
-  wipe(encoded);
+  wipeBytes(encoded);
   return body;
 }
 
@@ -31,7 +28,7 @@ HttpResponse postTokenRequest(const std::wstring& tokenUrl, std::string_view cli
                               std::string_view clientSecret) {
   std::string body = tokenRequestBody(clientId, clientSecret);
   HttpResponse response = httpPost(tokenUrl, "application/x-www-form-urlencoded", body, {});
-  wipe(body);
+  wipeBytes(body);
   return response;
 }
 
@@ -54,8 +51,8 @@ TokenClient::TokenClient(std::wstring url, std::string id, std::string secret)
 }
 
 TokenClient::~TokenClient() {
-  wipe(clientSecret);
-  wipe(accessToken);
+  wipeBytes(clientSecret);
+  wipeBytes(accessToken);
   DeleteCriticalSection(&lock);
 }
 
@@ -74,8 +71,7 @@ std::string getAccessToken(TokenClient& client, bool forceRefresh) {
   const bool due =
       forceRefresh || client.accessToken.empty() || nowMs() + kRenewBeforeMs >= client.expiryMs;
   if (due) {
-    wipe(client.accessToken);
-    client.accessToken.clear();
+    wipeBytes(client.accessToken);
     const HttpResponse response =
         postTokenRequest(client.tokenUrl, client.clientId, client.clientSecret);
     if (response.status == 200) {

@@ -8,6 +8,8 @@ import re
 import subprocess
 import time
 
+import pytest
+
 from engine_helpers import HOLDOPEN
 
 UNKNOWN = b"Unbekannte Option.\n"
@@ -143,20 +145,14 @@ def test_check_is_searched_before_console_whatever_the_order(product):
     assert not product.state_dir.exists(), "--console did not run"
 
 
-def test_console_fails_when_a_file_stands_where_the_state_directory_belongs(product):
-    product.product_dir.mkdir(parents=True)
-    product.state_dir.write_bytes(b"not a directory")
+@pytest.mark.parametrize("where", ["state_dir", "spool"])
+def test_console_fails_when_a_file_stands_where_a_state_directory_belongs(product, where):
+    blocked = getattr(product, where)
+    blocked.parent.mkdir(parents=True)
+    blocked.write_bytes(b"not a directory")
     r = product.run("--console")
     assert (r.rc, r.stdout) == (1, STATE_DIR_FAILED)
-    assert product.state_dir.read_bytes() == b"not a directory"
-
-
-def test_console_fails_when_a_file_stands_where_the_spool_belongs(product):
-    product.state_dir.mkdir(parents=True)
-    product.spool.write_bytes(b"not a directory")
-    r = product.run("--console")
-    assert (r.rc, r.stdout) == (1, STATE_DIR_FAILED)
-    assert product.spool.read_bytes() == b"not a directory"
+    assert blocked.read_bytes() == b"not a directory"
     assert not product.log.exists()
 
 
